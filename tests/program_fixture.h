@@ -1,0 +1,55 @@
+// Whole-program runs: the real WinMain from process start to its return, on
+// the stand-in, in a child process (see sim::RunProgram).
+#pragma once
+
+#include "exhibit.h"
+#include "host.h"
+#include "sign_decoder.h"
+#include "win32sim.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace programtest {
+
+using sim::Interval;
+using sim::Kind;
+using sim::Ms;
+
+// Dot 100, dash 300, silence 100, inactivity 30 s, attract pause 2 s, answer
+// held 3 s, attract mode off.
+const char kSettings[] =
+    "[MORSE]\n"
+    "DUREE_POINT=100\n"
+    "DUREE_TRAIT=300\n"
+    "DUREE_SILENCE=100\n"
+    "DUREE_INACTIF=30000\n"
+    "DUREE_INTER_SIGNAL_AUTO=2000\n"
+    "MORSE_AUTO=0\n"
+    "DUREE_AFF_LETTRE=3000\n";
+
+ExhibitSettings SettingsOf(const char* iniText); // as the program reads them
+
+// A folder standing for c:\, removed with the fixture.
+class CDrive {
+public:
+    CDrive();
+    ~CDrive();
+    CDrive(const CDrive&) = delete;
+    CDrive& operator=(const CDrive&) = delete;
+    const std::string& path() const { return path_; }
+    void Write(const std::string& name, const std::string& text) const;
+
+private:
+    std::string path_;
+};
+
+// Runs WinMain under the scenario; the c:\ folder holds `ini` unless null.
+sim::RunResult RunExhibit(sim::Scenario scenario, const char* ini = kSettings);
+
+std::vector<sim::Event> Of(const sim::RunResult& r, Kind kind);
+std::vector<std::string> Drawn(const sim::RunResult& r, Ms from = 0, Ms to = sim::kNever);
+
+} // namespace programtest
