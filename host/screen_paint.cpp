@@ -69,6 +69,9 @@ LRESULT HandlePaint()
         char letter[2] = {SignCharacter(exhibit.signIndex), '\0'};
         SelectObject(hdc, fontAnswer);
         DrawTextA(hdc, letter, -1, &rect, DT_CENTER | DT_VCENTER);
+        // Drawing may be batched until the paint ends; the hold below must
+        // show the character, so push it to the screen first.
+        GdiFlush();
         Sleep(NonNegativeMs(settings.DUREE_AFF_LETTRE));
         exhibit.phase = Idle;
         RepaintNow(); // the instructions, painted inside this paint

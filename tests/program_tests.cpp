@@ -55,6 +55,13 @@ TEST(Program, RoadOfOneVisit)
     EXPECT_EQ(answer->text, first[0]);
     EXPECT_EQ(answer->value, 1080); // the screen-high font
     EXPECT_EQ(answer->flags, kCenter | kVCenter);
+    // On the screen before the thread is held for the answer.
+    std::vector<Kind> afterAnswer;
+    for (const sim::Event& e : r.trace)
+        if (e.t == 9200 && (e.kind == Kind::GdiFlush || e.kind == Kind::Sleep))
+            afterAnswer.push_back(e.kind);
+    EXPECT_EQ(afterAnswer, (std::vector<Kind>{Kind::GdiFlush, Kind::Sleep}));
+    EXPECT_EQ(Of(r, Kind::Sleep).at(0).value, 3000);
     ASSERT_NE(answer + 1, draws.end());
     EXPECT_EQ((answer + 1)->t, 12200u);
     EXPECT_EQ((answer + 1)->text, kInstructions);

@@ -101,6 +101,13 @@ HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object) {
     return previous;
 }
 
+BOOL WINAPI GdiFlush(void) {
+    Event e;
+    e.kind = Kind::GdiFlush;
+    Record(e);
+    return TRUE;
+}
+
 int WINAPI DrawTextA(HDC dc, LPCSTR text, int count, LPRECT rect, UINT format) {
     DeviceContext* d = FindDc(dc);
     Event e;

@@ -34,6 +34,7 @@ const char* KindName(Kind kind) {
     case Kind::Quit: return "Quit";
     case Kind::Click: return "Click";
     case Kind::CloseRequest: return "CloseRequest";
+    case Kind::GdiFlush: return "GdiFlush";
     }
     return "?";
 }
@@ -129,6 +130,7 @@ std::string ToString(const Event& e) {
            << e.rect.top << ") scripted=" << e.value;
         break;
     case Kind::CloseRequest: os << " hwnd=" << Hex(e.handle) << " scripted=" << e.value; break;
+    case Kind::GdiFlush: break;
     }
     os << (e.ok ? " ok" : " FAILED");
     return os.str();

@@ -59,7 +59,8 @@
 // non-font it returns NULL and changes nothing. DrawTextA returns the text
 // height: (1 + line feeds) x font height, one line with DT_SINGLELINE, 0 for
 // empty text; the font height is |lfHeight|, kDefaultFontHeight for the
-// default font or lfHeight 0. No word wrap is modelled.
+// default font or lfHeight 0. No word wrap is modelled. GdiFlush is recorded:
+// drawing before it is on the screen even if the thread then blocks.
 //
 // Warning boxes. MessageBoxA records the box, then runs its own loop for the
 // scenario's box time: it dispatches WM_TIMER and WM_PAINT as the main loop
@@ -161,6 +162,7 @@ enum class Kind : uint8_t {
     Quit,
     Click,
     CloseRequest,
+    GdiFlush,
 };
 
 const char* KindName(Kind kind);
@@ -206,6 +208,7 @@ const char* KindName(Kind kind);
 //                    posted, false: lost
 //   CloseRequest     handle main window (0 none); value scripted time; ok
 //                    posted, false: lost
+//   GdiFlush         (nothing: the thread's drawing so far is on the screen)
 struct Event {
     Ms t = 0;
     Kind kind = Kind::Quit;

@@ -271,6 +271,7 @@ BOOL WINAPI InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase);
 HGDIOBJ WINAPI GetStockObject(int i);
 HFONT WINAPI CreateFontIndirectA(const LOGFONTA* lplf);
 HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h);
+BOOL WINAPI GdiFlush(void);
 
 // KERNEL32
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
