@@ -306,6 +306,23 @@ TEST(Program, CloseStopsTimersClosesThePortAndExitsWithZero)
         EXPECT_LE(e.t, 1450u);
 }
 
+TEST(Program, ClosingWhileAWarningIsOpenDismissesTheWarningFirst)
+{
+    // No port: the read-failure box is open from 6200 to 7200.
+    sim::Scenario s;
+    s.port = sim::PortState::Absent;
+    s.closeAt = 6500;
+    sim::RunResult r = RunExhibit(s);
+    ASSERT_TRUE(r.returned) << r.Describe();
+    EXPECT_EQ(r.exitCode, 0);
+    std::vector<sim::Event> boxes = Of(r, Kind::BoxClose);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].text, "GetCommModemStatus failed");
+    EXPECT_EQ(boxes[1].t, 6500u);
+    EXPECT_EQ(Of(r, Kind::PortClose).at(0).t, 6500u);
+    EXPECT_EQ(r.endTime, 6500u);
+}
+
 TEST(Program, ATimerThatCannotStartAtCreationEndsTheProgram)
 {
     for (UINT_PTR failing : {TIMER_INACTIVITY, TIMER_POLL}) {

@@ -500,6 +500,15 @@ TEST_F(SimTest, BoxDispatchesTimersAndPaintsButNotPostedMessages) {
     EXPECT_TRUE(repaint.ok) << "erased";
 }
 
+TEST_F(SimTest, ACompositedDesktopRestoresWhatABoxCoveredWithoutAPaint) {
+    sim::Scenario sc = Quiet();
+    sc.repaintUnderBox = false;
+    HWND h = Start(sc);
+    MessageBoxA(h, "careful", nullptr, MB_ICONWARNING);
+    sim::PumpUntil(2000);
+    EXPECT_TRUE(SeenOf(WM_PAINT).empty());
+}
+
 TEST_F(SimTest, NestedBoxesTrackDepthAndRepaintInTheOuterLoop) {
     sim::Scenario sc = Quiet();
     sc.boxOpenFor = [](const std::string& text, int) -> Ms { return text == "inner" ? 300 : 1000; };
@@ -524,6 +533,32 @@ TEST_F(SimTest, NestedBoxesTrackDepthAndRepaintInTheOuterLoop) {
     // repainted by the outer box's loop.
     EXPECT_EQ(TimesOf(WM_TIMER), (std::vector<Ms>{100, 200, 300, 400, 500, 600, 700, 800, 900}));
     EXPECT_EQ(TimesOf(WM_PAINT), (std::vector<Ms>{400}));
+}
+
+TEST_F(SimTest, ACloseRequestDismissesOpenBoxesBeforeItClosesTheWindow) {
+    sim::Scenario sc = Quiet();
+    sc.closeAt = 250;
+    sc.boxOpenMs = 1000;
+    HWND h = Start(sc);
+    SetTimer(h, 1, 100, nullptr);
+    g_react = [h](HWND, UINT m, WPARAM) {
+        if (m == WM_TIMER && sim::Now() == 200) MessageBoxA(h, "inner", nullptr, MB_OK);
+    };
+    MessageBoxA(h, "outer", nullptr, MB_OK);
+    // Both boxes end at the request; the window is not closed while one is open.
+    std::vector<Event> closes = sim::EventsOfKind(sim::Trace(), Kind::BoxClose);
+    ASSERT_EQ(closes.size(), 2u);
+    EXPECT_EQ(closes[0].text, "inner");
+    EXPECT_EQ(closes[0].t, 250u);
+    EXPECT_EQ(closes[1].t, 250u);
+    EXPECT_TRUE(SeenOf(WM_CLOSE).empty());
+    std::vector<Event> requests = sim::EventsOfKind(sim::Trace(), Kind::CloseRequest);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].value2, 1);
+    EXPECT_FALSE(requests[0].ok);
+    // With no box left, the next loop gets the close.
+    sim::PumpUntil(300);
+    EXPECT_EQ(TimesOf(WM_CLOSE), std::vector<Ms>{250});
 }
 
 TEST_F(SimTest, RunawayBoxNestingAbortsInsteadOfOverflowing) {

@@ -111,16 +111,25 @@ static void DeliverClick(const Click& c) {
     Record(e);
 }
 
+// While a box is open it is the active window: Alt+F4 dismisses the box,
+// and the person closing the exhibit presses it again until the main window
+// closes. So the request ends the innermost box and stays pending.
 static void DeliverClose() {
     State& s = S();
-    s.closeDone = true;
     Window* w = MainWindow();
     Event e;
     e.kind = Kind::CloseRequest;
     e.handle = w ? HandleValue(w->hwnd) : 0;
     e.value = static_cast<int64_t>(s.sc.closeAt);
-    e.ok = w && w->visible;
-    if (e.ok) Post(w->hwnd, WM_CLOSE, 0, 0);
+    if (s.boxDepth > 0) {
+        s.closeToBox = true;
+        e.ok = false;
+        e.value2 = 1;
+    } else {
+        s.closeDone = true;
+        e.ok = w && w->visible;
+        if (e.ok) Post(w->hwnd, WM_CLOSE, 0, 0);
+    }
     Record(e);
 }
 
@@ -129,7 +138,7 @@ static void DeliverDueInputs() {
     State& s = S();
     for (;;) {
         bool click = s.nextClick < s.sc.clicks.size() && s.sc.clicks[s.nextClick].at <= g_now;
-        bool close = !s.closeDone && s.sc.closeAt <= g_now;
+        bool close = !s.closeDone && !s.closeToBox && s.sc.closeAt <= g_now;
         if (click && (!close || s.sc.clicks[s.nextClick].at <= s.sc.closeAt)) {
             DeliverClick(s.sc.clicks[s.nextClick++]);
         } else if (close) {
@@ -144,7 +153,7 @@ static Ms NextInputTime() {
     State& s = S();
     Ms t = kNever;
     if (s.nextClick < s.sc.clicks.size()) t = s.sc.clicks[s.nextClick].at;
-    if (!s.closeDone) t = std::min(t, s.sc.closeAt);
+    if (!s.closeDone && !s.closeToBox) t = std::min(t, s.sc.closeAt);
     return t;
 }
 
@@ -581,7 +590,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     Record(open);
 
     Ms end = g_now + BoxDuration(open.text, index);
-    while (g_now < end) {
+    while (g_now < end && !s.closeToBox) {
         MSG m;
         if (TakeNext(m, true))
             DispatchMessageA(&m);
@@ -596,9 +605,10 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     close.id = open.id;
     Record(close);
     --s.boxDepth;
+    s.closeToBox = false;
 
-    // The desktop repaints what the box covered.
-    if (Window* w = MainWindow(); w && w->visible) {
+    // A classic desktop has the window repaint what the box covered.
+    if (Window* w = MainWindow(); w && w->visible && s.sc.repaintUnderBox) {
         LONG left = (s.sc.screenWidth - kBoxWidth) / 2 - (w->x + kBorder);
         LONG top = (s.sc.screenHeight - kBoxHeight) / 2 - (w->y + kBorder + kCaption);
         RECT under{left, top, left + kBoxWidth, top + kBoxHeight};

@@ -72,6 +72,7 @@ struct State {
 
     size_t nextClick = 0;  // scenario clicks are sorted by time
     bool closeDone = false;
+    bool closeToBox = false;  // the close request went to the open box; it ends that box
 
     int boxDepth = 0;
     int boxCount = 0;

@@ -68,14 +68,18 @@
 // due exactly at the dismissal time waits for the next loop. Boxes nest up to
 // kMaxBoxDepth (deeper aborts the run, rather than overflowing the stack).
 // On dismissal, if the main window is visible, the screen area under the box
-// (kBoxWidth x kBoxHeight centred on the screen) is invalidated with erasing.
-// Returns IDOK.
+// (kBoxWidth x kBoxHeight centred on the screen) is invalidated with erasing,
+// as on a classic desktop; a composited desktop keeps the window's pixels and
+// asks for no paint (Scenario::repaintUnderBox). Returns IDOK.
 //
 // Input. Clicks and the close request are judged when they come due, as real
 // hardware input would be: a click is posted to the main window (the first
 // window created that still exists) if it is visible and no box is open,
 // otherwise it is lost; the close request posts WM_CLOSE to the main window if
-// it is visible, otherwise it is lost. Inputs that come due while the thread
+// it is visible, otherwise it is lost. A close request while a box is open
+// goes to the box, the active window, and dismisses it at once (as Alt+F4
+// does); it stays pending and is judged again when that box is gone, as if
+// the person pressed Alt+F4 until the main window closed. Inputs that come due while the thread
 // is busy (Sleep, a box) are queued then and retrieved afterwards. Only the
 // button-down messages are modelled.
 //
@@ -207,7 +211,8 @@ const char* KindName(Kind kind);
 //                    rect.left, rect.top the point; value scripted time; ok
 //                    posted, false: lost
 //   CloseRequest     handle main window (0 none); value scripted time; ok
-//                    posted, false: lost
+//                    posted, false: lost or sent to a box; value2 1: it
+//                    dismissed the open box
 //   GdiFlush         (nothing: the thread's drawing so far is on the screen)
 struct Event {
     Ms t = 0;
@@ -287,6 +292,9 @@ struct Scenario {
     Ms boxOpenMs = 1000;  // how long a warning box stays open
     // Overrides boxOpenMs per box: its text and its index (0-based).
     std::function<Ms(const std::string& text, int index)> boxOpenFor;
+    // true: a classic desktop, where the window repaints what a box covered;
+    // false: a composited one, which restores it without a paint.
+    bool repaintUnderBox = true;
 
     bool registerClassFails = false;
     bool createWindowFails = false;
