@@ -67,6 +67,11 @@ cmake --preset linux >/dev/null
 cmake --build --preset linux
 run_ctest linux
 
+echo "=== Reliability: seeded simulation, month-long soak, settings fuzzing"
+run_check "seeded random simulation, 1000 seeds x 60 min" scripts/simulate.sh 1000 60
+run_check "30-day soak" scripts/soak.sh 30
+run_check "settings fuzzing, 45 s" scripts/fuzz.sh 45
+
 echo "=== AddressSanitizer and UBSan build"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
