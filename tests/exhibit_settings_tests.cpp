@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -36,7 +37,11 @@ protected:
         drive = dir;
         settings = ExhibitSettings{};
     }
-    void TearDown() override { std::system(("rm -rf '" + drive + "'").c_str()); }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(drive, ignored);
+    }
 
     void WriteFile(const std::string& text) { std::ofstream(drive + "/quorin.ini", std::ios::binary) << text; }
 

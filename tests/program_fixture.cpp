@@ -1,6 +1,7 @@
 #include "program_fixture.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 namespace programtest {
@@ -15,8 +16,8 @@ CDrive::CDrive()
 
 CDrive::~CDrive()
 {
-    if (std::system(("rm -rf '" + path_ + "'").c_str()) != 0) {
-    }
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
 }
 
 void CDrive::Write(const std::string& name, const std::string& text) const
