@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-dev                # fuzzing (libFuzzer)
   g++-mingw-w64-x86-64                 # the Windows exe
   wine wine64 xvfb xdotool x11-utils imagemagick fonts-liberation  # the exe under Wine
-  python3                              # rig, panel and end-to-end tests
+  python3 tmux                         # rig, panel and end-to-end tests
 )
 
 missing=()

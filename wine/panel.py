@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """Button panel: play with the exhibit under Wine from a terminal.
 
-    python3 wine/panel.py [EXE] [--ini FILE] [--port virtual|missing|/dev/ttyS0]
+    python3 wine/panel.py [EXE] [--ini FILE] [--port virtual|missing|/dev/ttyS0] [--shots DIR]
 
 Starts EXE (without one, the rig's probe in its exhibit-like window mode) on a
 virtual COM1 and lets you press the red, blue and green buttons with keys. It
 shows the sign line (RTS) as a lamp, DTR, and the Morse read off the lamp.
 Without --ini it writes a settings file with comfortable timings. Without a
-DISPLAY, the screen is a hidden Xvfb: press s for a screenshot.
+DISPLAY, the screen is a hidden Xvfb: press s for a screenshot, saved in
+build/screenshots/ (or --shots DIR).
 
 With --port naming a real serial device, the buttons are the real ones: the
 panel only shows the lines it can read from the device.
@@ -25,8 +26,11 @@ import termios
 import threading
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
 import rig  # noqa: E402
+
+SHOTS = os.path.join(os.path.dirname(HERE), "build", "screenshots")
 
 TITLE = "QUORIN et le MORSE"
 TAP_SECONDS = 0.5  # longer than the exhibit's 200 ms poll, so a tap is always seen
@@ -41,14 +45,6 @@ DEFAULT_SETTINGS = {
     "DUREE_AFF_LETTRE": 3000,
 }
 
-MORSE = {
-    ".-": "A", "-...": "B", "-.-.": "C", "-..": "D", ".": "E", "..-.": "F", "--.": "G",
-    "....": "H", "..": "I", ".---": "J", "-.-": "K", ".-..": "L", "--": "M", "-.": "N",
-    "---": "O", ".--.": "P", "--.-": "Q", ".-.": "R", "...": "S", "-": "T", "..-": "U",
-    "...-": "V", ".--": "W", "-..-": "X", "-.--": "Y", "--..": "Z", "-----": "0",
-    ".----": "1", "..---": "2", "...--": "3", "....-": "4", ".....": "5", "-....": "6",
-    "--...": "7", "---..": "8", "----.": "9",
-}
 
 BUTTON_KEYS = {"r": "red", "b": "blue", "g": "green"}
 LINE_OF = {"red": "DSR", "blue": "RLSD", "green": "CTS"}
@@ -109,7 +105,7 @@ class MorseReader:
 
     @staticmethod
     def letter(code):
-        return MORSE.get(code, "?")
+        return rig.MORSE.get(code, "?")
 
 
 class BoxWatcher(threading.Thread):
@@ -152,8 +148,10 @@ class RealLines:
 
 
 class Panel:
-    def __init__(self, the_rig, settings, title, real=None):
+    def __init__(self, the_rig, settings, title, real=None, shots=SHOTS):
         self.rig = the_rig
+        self.shots_dir = os.path.abspath(shots)
+        self.last_shot = None
         self.title = title
         self.real = real
         self.virtual = real is None and the_rig.port == "virtual"
@@ -166,7 +164,6 @@ class Panel:
         self.rts = self.dtr = False
         self.log_offset = 0
         self.message = "Starting the exhibit..."
-        self.shots = 0
         self.boxes = BoxWatcher(the_rig)
         self.exit_code = None
 
@@ -227,15 +224,24 @@ class Panel:
             else:
                 self.message = "No message box to dismiss."
         elif ch == "s":
-            self.shots += 1
-            path = os.path.abspath("panel-shot-%d.png" % self.shots)
-            self.rig.screenshot(path)
-            self.message = "Screenshot saved: " + path
+            self.screenshot()
         elif ch in BUTTON_KEYS or ch.lower() in BUTTON_KEYS or ch == "i":
             if self.rig.port == "missing":
                 self.message = "COM1 is missing on purpose: there are no buttons to press."
             else:
                 self.message = "The buttons are the real ones on this port."
+
+    def screenshot(self):
+        os.makedirs(self.shots_dir, exist_ok=True)
+        # Named by the time, so that shots of earlier sessions stay.
+        stamp = time.strftime("%Y%m%d-%H%M%S")
+        path, n = os.path.join(self.shots_dir, "panel-%s.png" % stamp), 1
+        while os.path.exists(path):
+            n += 1
+            path = os.path.join(self.shots_dir, "panel-%s-%d.png" % (stamp, n))
+        self.rig.screenshot(path)
+        self.last_shot = path
+        self.message = "Screenshot saved: " + path
 
     def click(self, button):
         wins = self.rig.windows("^" + re.escape(self.title) + "$")
@@ -301,7 +307,11 @@ class Panel:
         if self.boxes.error:
             put(y, 0, "Looking for message boxes failed: %s" % self.boxes.error)
             y += 1
-        y += 1
+        if self.last_shot:
+            put(y, 0, "Last screenshot: " + self.last_shot)
+        else:
+            put(y, 0, "Screenshots (s) go to: " + self.shots_dir + os.sep)
+        y += 2
         help_rows = [
             "r b g   press the red, blue or green button for half a second",
             "R B G   press and keep pressed; the same key again lets go",
@@ -374,6 +384,7 @@ def main():
     parser.add_argument("--port", default="virtual",
                         help="virtual (default), missing, or a real serial device path")
     parser.add_argument("--title", default=TITLE, help="title of the window to click and close")
+    parser.add_argument("--shots", default=SHOTS, help="folder for screenshots (default: %(default)s)")
     args = parser.parse_args()
 
     ini = args.ini
@@ -395,7 +406,7 @@ def main():
                 the_rig.start(args.exe)
             else:
                 the_rig.start(rig.PROBE, ["window", args.title])
-            panel = Panel(the_rig, settings, args.title, real)
+            panel = Panel(the_rig, settings, args.title, real, args.shots)
             curses.wrapper(panel.run)
             print("Exit code:", panel.exit_code)
             signs = panel.reader.signs

@@ -29,6 +29,9 @@ The rest of the interface:
     Rig(port="missing")           COM1 maps to a directory: CreateFileA("COM1") fails
     Rig(port="/dev/ttyS0")        COM1 is that real device; no virtual lines
     Rig(trace=True)               the log also holds every modem ioctl (trace_lines())
+    Rig(wine_debug="+text")       Wine debug channels on top of -all (trace rows go to output())
+    rig.text_draws()              [TextDraw(t, pid, tid, text, count, rect, flags)]: every
+                                  DrawText the program made (needs wine_debug="+text")
     rig.set_inputs(green=True, RI=False)   several lines at once; buttons or line names
     rig.inputs()                  the asserted input lines
     rig.line_events()             [LineEvent(t, pid, rts, dtr)]: every RTS/DTR change
@@ -52,6 +55,7 @@ own settings into the registry files before any wine process starts.
 Command line:
     python3 wine/rig.py prefix DIR [--com1 PATH] [--ini FILE]   a prefix for manual use
     python3 wine/rig.py run EXE [--port virtual|missing|DEV] [--ini FILE] [--seconds N]
+                            [--wine-debug +text]
 """
 
 import argparse
@@ -99,6 +103,79 @@ class RigTimeout(RigError):
 LineEvent = collections.namedtuple("LineEvent", "t pid rts dtr")
 MessageBox = collections.namedtuple("MessageBox", "xid title texts")
 _LINE_ROW = re.compile(r"(\d+\.\d+) (\d+) LINES RTS=([01]) DTR=([01])$")
+
+# One DrawText call as Wine's +text channel reports it. t: when it was made, on
+# the clock of time.monotonic() (None without +timestamp); pid, tid: Wine's
+# process and thread ids (pid None without +pid); text: the string as traced,
+# which Wine cuts after about 250 characters; count: its whole length in
+# characters; rect: (left, top, right, bottom) or None; flags: the DT_* bits.
+TextDraw = collections.namedtuple("TextDraw", "t pid tid text count rect flags")
+_DRAW_ROW = re.compile(
+    r'(?:\s*(\d+)\.(\d{3}):)?(?:([0-9a-f]+):)?([0-9a-f]+):trace:text:DrawTextExW '
+    r'L"(.*)"(?:\.\.\.)?, (-?\d+), \[(.*)\] ([0-9a-f]+)$')
+_RECT = re.compile(r"\((-?\d+),(-?\d+)\)-\((-?\d+),(-?\d+)\)$")
+_WIDE_ESCAPE = re.compile(r"\\(?:([0-9a-fA-F]{4})|(.))")
+_TICK_WRAP = 2 ** 32 / 1000.0  # Wine's tick count is 32-bit milliseconds
+
+
+def _unescape_wide(text):
+    """The string inside Wine's L"..." trace notation."""
+    def one(m):
+        if m.group(1):
+            return chr(int(m.group(1), 16))
+        return {"n": "\n", "r": "\r", "t": "\t"}.get(m.group(2), m.group(2))
+    return _WIDE_ESCAPE.sub(one, text)
+
+
+def wine_clock_offset():
+    """What to add to a Wine trace timestamp to get time.monotonic().
+
+    Wine stamps trace rows with its tick count, which counts milliseconds of
+    CLOCK_MONOTONIC_RAW (measured here against the RTS log: within 1 ms).
+    That clock drifts from CLOCK_MONOTONIC by NTP's rate correction only, so
+    one offset read now serves a whole test."""
+    return time.monotonic() - time.clock_gettime(time.CLOCK_MONOTONIC_RAW)
+
+
+def parse_text_draw(row, offset=None):
+    """A TextDraw from one row of Wine's output, or None for other rows.
+
+    offset: the result of wine_clock_offset() (read now when not given)."""
+    m = _DRAW_ROW.match(row.rstrip("\r\n"))
+    if not m:
+        return None
+    t = None
+    if m.group(1) is not None:
+        ticks = int(m.group(1)) + int(m.group(2)) / 1000.0
+        raw_now = time.clock_gettime(time.CLOCK_MONOTONIC_RAW)
+        # Undo a wrap of the 32-bit tick count (after 49.7 days up).
+        ticks += _TICK_WRAP * round((raw_now - ticks) / _TICK_WRAP)
+        t = ticks + (wine_clock_offset() if offset is None else offset)
+    rect = _RECT.match(m.group(7))
+    return TextDraw(t, int(m.group(3), 16) if m.group(3) else None, int(m.group(4), 16),
+                    _unescape_wide(m.group(5)), int(m.group(6)),
+                    tuple(int(v) for v in rect.groups()) if rect else None, int(m.group(8), 16))
+
+
+def _channel_on(channels, name):
+    """Whether a WINEDEBUG value turns on trace messages of channel `name`."""
+    on = False
+    for item in channels.split(","):
+        m = re.match(r"(\w*)([+-])(\w+)$", item.strip())
+        if m and m.group(1) in ("", "trace") and m.group(3) in (name, "all"):
+            on = m.group(2) == "+"
+    return on
+
+
+# The exhibit's signs, for reading the sign line back.
+MORSE = {
+    ".-": "A", "-...": "B", "-.-.": "C", "-..": "D", ".": "E", "..-.": "F", "--.": "G",
+    "....": "H", "..": "I", ".---": "J", "-.-": "K", ".-..": "L", "--": "M", "-.": "N",
+    "---": "O", ".--.": "P", "--.-": "Q", ".-.": "R", "...": "S", "-": "T", "..-": "U",
+    "...-": "V", ".--": "W", "-..-": "X", "-.--": "Y", "--..": "Z", ".----": "1",
+    "..---": "2", "...--": "3", "....-": "4", ".....": "5", "-....": "6", "--...": "7",
+    "---..": "8", "----.": "9", "-----": "0",
+}
 
 
 def parse_line_event(row):
@@ -309,10 +386,12 @@ class Rig:
     port: "virtual" (a pty with lines driven here), "missing" (COM1 maps to a
     directory, so opening it fails) or the path of a real serial device.
     xvfb: True to always start a private Xvfb, None to start one only when
-    DISPLAY is unset. trace: log every modem ioctl, not only line changes."""
+    DISPLAY is unset. trace: log every modem ioctl, not only line changes.
+    wine_debug: Wine debug channels to turn on after "-all", e.g. "+text";
+    the rows go to output(), stamped with time and process (+timestamp,+pid)."""
 
     def __init__(self, port="virtual", ini=None, screen=(1280, 1024), xvfb=None,
-                 trace=False, workdir=None, keep=False, decorated=False):
+                 trace=False, workdir=None, keep=False, decorated=False, wine_debug=None):
         self.port = port
         self.keep = keep
         self.proc = None
@@ -341,6 +420,8 @@ class Rig:
             configure_prefix(self.prefix, com1, ini, decorated)
             if trace:
                 self.env["VCOM_TRACE"] = "1"
+            if wine_debug:
+                self.env["WINEDEBUG"] = "-all,%s,+timestamp,+pid" % wine_debug.strip(",")
         except BaseException:
             self.close()
             raise
@@ -398,6 +479,17 @@ class Rig:
             return ""
         with open(self.out_path, "rb") as f:
             return f.read().decode(errors="replace").replace("\r\n", "\n")
+
+    def text_draws(self):
+        """Every DrawText of the programs started here, oldest first, from Wine's
+        +text trace: [TextDraw]. Only whole rows are read, so len() taken
+        before an action splits what was drawn before it from what came after."""
+        if not _channel_on(self.env.get("WINEDEBUG", ""), "text"):
+            raise RigError('DrawText is traced only with Rig(wine_debug="+text")')
+        text = self.output()
+        offset = wine_clock_offset()
+        rows = text[:text.rfind("\n") + 1].splitlines()
+        return [d for d in (parse_text_draw(row, offset) for row in rows) if d]
 
     def wait_exit(self, timeout=10):
         """The exit code of the wine process, once it has ended."""
@@ -570,12 +662,12 @@ class Rig:
 
     # -- message boxes --
 
-    def message_boxes(self):
+    def message_boxes(self, timeout=30):
         """The visible message boxes (dialog windows) with their texts.
 
         The texts come from a small Windows helper run in the same prefix, as X
         only knows a window's title."""
-        out = self._x("wine", PROBE, "list", timeout=30)
+        out = self._list_windows(timeout)
         boxes, current = [], None
         for row in out.splitlines():
             m = re.match(r'window \S+ pid=\d+ owner=\S+ class=(\S+) title="(.*)"$', row)
@@ -593,11 +685,32 @@ class Rig:
             result.append(MessageBox(xids[0] if xids else None, title, texts))
         return result
 
+    def _list_windows(self, timeout):
+        # The first Wine process of a prefix starts the server and the
+        # prefix's services, which inherit its stdout and stderr and live as
+        # long as the program. When the helper came first (called right after
+        # start()), a pipe for its output stayed open after it had ended, and
+        # reading to the end waited for the program to end. So the output goes
+        # to a file and the wait is for the helper process alone.
+        with tempfile.TemporaryFile(dir=self.workdir) as out:
+            helper = subprocess.Popen(["wine", PROBE, "list"], env=self.env, cwd=self.workdir,
+                                      stdin=subprocess.DEVNULL, stdout=out,
+                                      stderr=subprocess.DEVNULL)
+            try:
+                helper.wait(timeout)
+            except subprocess.TimeoutExpired:
+                helper.kill()
+                helper.wait()
+                raise RigTimeout("listing the windows took over %.0f s" % timeout) from None
+            out.seek(0)
+            return out.read().decode(errors="replace").replace("\r\n", "\n")
+
     def wait_message_box(self, text=None, timeout=20):
-        """Waits for a message box (containing `text`, when given); returns it."""
+        """Waits for a message box (containing `text`, when given) that has its
+        X window, so that it can be dismissed; returns it."""
         def found():
             for box in self.message_boxes():
-                if text is None or any(text in t for t in box.texts):
+                if box.xid is not None and (text is None or any(text in t for t in box.texts)):
                     return box
             return None
         return wait_until(found, timeout, "a message box" + (" %r" % text if text else ""),
@@ -656,7 +769,8 @@ def _cli_prefix(args):
 
 def _cli_run(args):
     """Runs an exe for a while on the chosen port and prints what happened on the lines."""
-    with Rig(port=args.port, ini=args.ini, keep=args.keep, trace=args.trace) as rig:
+    with Rig(port=args.port, ini=args.ini, keep=args.keep, trace=args.trace,
+             wine_debug=args.wine_debug) as rig:
         rig.start(args.exe, args.args)
         deadline = time.monotonic() + args.seconds
         while rig.running() and time.monotonic() < deadline:
@@ -688,6 +802,7 @@ def main(argv=None):
     r.add_argument("--seconds", type=float, default=5)
     r.add_argument("--trace", action="store_true")
     r.add_argument("--keep", action="store_true")
+    r.add_argument("--wine-debug", help='Wine debug channels to show, e.g. "+text"')
     r.set_defaults(func=_cli_run)
     args = parser.parse_args(argv)
     try:

@@ -3,16 +3,12 @@ from the sign line's pulses, and which picture the screen shows from a
 screenshot's pixels. Python 3 stdlib; screenshots are read through
 ImageMagick's `convert`."""
 
+import os
 import subprocess
+import sys
 
-MORSE = {
-    ".-": "A", "-...": "B", "-.-.": "C", "-..": "D", ".": "E", "..-.": "F", "--.": "G",
-    "....": "H", "..": "I", ".---": "J", "-.-": "K", ".-..": "L", "--": "M", "-.": "N",
-    "---": "O", ".--.": "P", "--.-": "Q", ".-.": "R", "...": "S", "-": "T", "..-": "U",
-    "...-": "V", ".--": "W", "-..-": "X", "-.--": "Y", "--..": "Z", ".----": "1",
-    "..---": "2", "...--": "3", "....-": "4", ".....": "5", "-....": "6", "--...": "7",
-    "---..": "8", "----.": "9", "-----": "0",
-}
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "wine"))
+from rig import MORSE  # noqa: E402
 
 
 # ---- Morse ---------------------------------------------------------------------
@@ -121,16 +117,6 @@ class Screen:
         return (box is not None and box[0] < 0.05 * self.width and box[1] < self.top + 40
                 and box[2] < 0.7 * self.width and box[3] < 0.7 * self.height
                 and box[3] - box[1] >= min_height)
-
-    def shows_answer_glyph(self):
-        """One tall character at the top, centred, with the left edge blank."""
-        box = self.ink_box()
-        if box is None:
-            return False
-        centre = (box[0] + box[2]) / 2
-        return (box[3] - box[1] > 0.35 * self.height and box[1] < 0.4 * self.height
-                and abs(centre - self.width / 2) < 0.15 * self.width
-                and box[0] > 0.2 * self.width)
 
 
 # ---- settings ------------------------------------------------------------------

@@ -84,10 +84,7 @@ class ScreenTest(unittest.TestCase):
         self.assertTrue(small.shows_text_at_left())
         self.assertFalse(small.shows_text_at_left(min_height=400))
         for answer in (glyph, narrow):
-            self.assertTrue(answer.shows_answer_glyph())
             self.assertFalse(answer.shows_text_at_left())
-        for other in (text, small, blank):
-            self.assertFalse(other.shows_answer_glyph())
         self.assertIsNone(blank.ink_box())
         self.assertEqual(text.difference(text), 0.0)
         self.assertGreater(text.difference(small), 0.01)

@@ -3,6 +3,7 @@ COM1 exactly as the exhibit does, so what it sees is what the exhibit will see."
 
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import time
@@ -127,6 +128,81 @@ class MissingPortTest(unittest.TestCase):
             self.assertEqual(r.close_window(TITLE), 0)
             self.assertIn("window closed", r.output())
             self.assertEqual(r.line_events(), [])
+
+
+@unittest.skipIf(MISSING, "missing tools: %s" % ", ".join(MISSING))
+class DrawTraceTest(unittest.TestCase):
+    def test_draws_come_with_their_text_and_a_time_on_the_line_clock(self):
+        with rig.Rig(xvfb=True, wine_debug="+text") as r:
+            r.start(rig.PROBE, ["window", TITLE])
+            r.find_window(TITLE)
+            rig.wait_until(lambda: "status" in r.output(), 20, "the first poll")
+            rig.wait_until(lambda: any("DSR=0" in d.text for d in r.text_draws()), 10,
+                           "the first paint")
+            before = len(r.text_draws())
+            pressed = r.press("red")
+            lit = r.wait_line("RTS", True, timeout=3, after=pressed)
+            # The probe raises RTS and then repaints with the new status.
+            draw = rig.wait_until(
+                lambda: next((d for d in r.text_draws()[before:] if "Rouge DSR=1" in d.text), None),
+                5, "the repaint")
+            self.assertTrue(draw.text.startswith("Gr\u00e9en CTS=0\nRouge DSR=1\n"), draw.text)
+            self.assertEqual(draw.count, len(draw.text))
+            self.assertEqual(draw.flags, 0x4)  # DT_VCENTER
+            self.assertEqual(draw.rect[:2], (0, 0))  # the client area
+            # Wine's millisecond stamp, on the clock of the line log.
+            self.assertGreater(draw.t, lit - 0.002)
+            self.assertLess(draw.t, lit + 0.2)
+            self.assertEqual(r.close_window(TITLE), 0)
+
+    def test_text_draws_needs_the_channel(self):
+        with rig.Rig(xvfb=True) as r:
+            self.assertEqual(r.env["WINEDEBUG"], "-all")
+            with self.assertRaises(rig.RigError):
+                r.text_draws()
+
+
+@unittest.skipIf(MISSING, "missing tools: %s" % ", ".join(MISSING))
+class StartupTest(unittest.TestCase):
+    def test_message_boxes_right_after_start(self):
+        # When the helper behind message_boxes() was the prefix's first Wine
+        # process, the services it started kept its output open and the call
+        # waited for the program to end (2 starts in 6). A few fresh starts in a row.
+        with rig.Rig(xvfb=True) as r:
+            for _ in range(3):
+                started = time.monotonic()
+                r.start(rig.PROBE, ["window", TITLE])
+                self.assertEqual(r.message_boxes(), [])
+                self.assertLess(time.monotonic() - started, 15)
+                self.assertEqual(r.close_window(TITLE), 0)
+                # End the prefix's server, so that the next start is a first one again.
+                subprocess.run(["wineserver", "-k"], env=r.env, timeout=30, check=True)
+
+
+class DrawTraceRowTest(unittest.TestCase):
+    def test_rows(self):
+        offset = rig.wine_clock_offset()
+        cases = [
+            ('3959.928:0020:0024:trace:text:DrawTextExW L"Veuillez \\00e9 \\"x\\\\\\n'
+             'y\\00e0z"..., 267, [(0,0)-(1272,997)] 00000004',
+             (3959.928, 0x20, 0x24, 'Veuillez \u00e9 "x\\\ny\u00e0z', 267, (0, 0, 1272, 997), 4)),
+            ('  5.494:0020:0024:trace:text:DrawTextExW L"G", 1, [(0,-3)-(10,20)] 00000005',
+             (5.494, 0x20, 0x24, "G", 1, (0, -3, 10, 20), 5)),
+            ('0024:trace:text:DrawTextExW L"a\\\\00e9", 5, [(nil)] 00000824',
+             (None, None, 0x24, "a\\00e9", 5, None, 0x824)),
+        ]
+        for row, (stamp, pid, tid, text, count, rect, flags) in cases:
+            with self.subTest(row=row):
+                d = rig.parse_text_draw(row, offset)
+                self.assertEqual((d.pid, d.tid, d.text, d.count, d.rect, d.flags),
+                                 (pid, tid, text, count, rect, flags))
+                if stamp is None:
+                    self.assertIsNone(d.t)
+                else:
+                    self.assertAlmostEqual(d.t, stamp + offset, places=6)
+        for row in ('3959.928:0020:0024:trace:text:DrawTextExW Params: iTabLength=0',
+                    '0024:fixme:text:DrawTextExW L"x", 1, [(0,0)-(1,1)] 00000000', ""):
+            self.assertIsNone(rig.parse_text_draw(row, offset), row)
 
 
 class RegistryFileTest(unittest.TestCase):
