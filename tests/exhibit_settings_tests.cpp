@@ -1,13 +1,11 @@
 // Reading the settings file through the platform's INI reader, and the
 // conversion of each value.
 #include "exhibit.h"
+#include "c_drive.h"
 #include "win32sim.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -28,27 +26,16 @@ TEST(SettingValue, DecimalConversionOfTheValueText)
 
 class ExhibitSettingsFile : public ::testing::Test {
 protected:
-    std::string drive;
+    CDrive drive;
 
-    void SetUp() override
-    {
-        char dir[] = "/tmp/exhibit_settings_XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        drive = dir;
-        settings = ExhibitSettings{};
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(drive, ignored);
-    }
+    void SetUp() override { settings = ExhibitSettings{}; }
 
-    void WriteFile(const std::string& text) { std::ofstream(drive + "/quorin.ini", std::ios::binary) << text; }
+    void WriteFile(const std::string& text) { drive.Write("quorin.ini", text); }
 
     void Read()
     {
         sim::Scenario s;
-        s.cDrive = drive;
+        s.cDrive = drive.path();
         sim::Reset(s);
         ReadExhibitSettings();
     }

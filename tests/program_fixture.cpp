@@ -1,29 +1,7 @@
 #include "program_fixture.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 
 namespace programtest {
-
-CDrive::CDrive()
-{
-    char dir[] = "/tmp/exhibit_c_XXXXXX";
-    if (mkdtemp(dir) == nullptr)
-        std::abort();
-    path_ = dir;
-}
-
-CDrive::~CDrive()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-void CDrive::Write(const std::string& name, const std::string& text) const
-{
-    std::ofstream(path_ + "/" + name, std::ios::binary) << text;
-}
 
 ExhibitSettings SettingsOf(const char* iniText)
 {
@@ -41,14 +19,7 @@ ExhibitSettings SettingsOf(const char* iniText)
 
 sim::RunResult RunExhibit(sim::Scenario scenario, const char* ini)
 {
-    CDrive drive;
-    if (ini)
-        drive.Write("quorin.ini", ini);
-    scenario.cDrive = drive.path();
-    static char commandLine[] = "";
-    return sim::RunProgram(scenario, [] {
-        return WinMain(reinterpret_cast<HINSTANCE>(0x400000), nullptr, commandLine, SW_SHOWDEFAULT);
-    });
+    return RunExhibitProgram(scenario, ini);
 }
 
 std::vector<sim::Event> Of(const sim::RunResult& r, Kind kind)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "exhibit.h"
+#include "exhibit_run.h"
 #include "host.h"
 #include "sign_decoder.h"
 #include "win32sim.h"
@@ -31,20 +32,6 @@ const char kSettings[] =
     "DUREE_AFF_LETTRE=3000\n";
 
 ExhibitSettings SettingsOf(const char* iniText); // as the program reads them
-
-// A folder standing for c:\, removed with the fixture.
-class CDrive {
-public:
-    CDrive();
-    ~CDrive();
-    CDrive(const CDrive&) = delete;
-    CDrive& operator=(const CDrive&) = delete;
-    const std::string& path() const { return path_; }
-    void Write(const std::string& name, const std::string& text) const;
-
-private:
-    std::string path_;
-};
 
 // Runs WinMain under the scenario; the c:\ folder holds `ini` unless null.
 sim::RunResult RunExhibit(sim::Scenario scenario, const char* ini = kSettings);

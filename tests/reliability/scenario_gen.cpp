@@ -1,16 +1,15 @@
 #include "scenario_gen.h"
 
+#include "exhibit_run.h"
 #include "host.h"
 #include "rng.h"
 #include "settings_reference.h"
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <utility>
 #include <vector>
 
@@ -351,19 +350,7 @@ GeneratedRun GenerateRun(uint64_t seed, Ms duration)
 
 sim::RunResult RunGenerated(const GeneratedRun& run, sim::Scenario scenario)
 {
-    char dir[] = "/tmp/exhibit_reliability_XXXXXX";
-    if (mkdtemp(dir) == nullptr)
-        std::abort();
-    scenario.cDrive = dir;
-    if (run.writeIni)
-        std::ofstream(std::string(dir) + "/quorin.ini", std::ios::binary) << run.iniText;
-    static char commandLine[] = "";
-    sim::RunResult r = sim::RunProgram(scenario, [] {
-        return WinMain(reinterpret_cast<HINSTANCE>(0x400000), nullptr, commandLine, SW_SHOWDEFAULT);
-    });
-    std::remove((std::string(dir) + "/quorin.ini").c_str());
-    rmdir(dir);
-    return r;
+    return RunExhibitProgram(scenario, run.writeIni ? run.iniText.c_str() : nullptr);
 }
 
 } // namespace reliability

@@ -8,10 +8,10 @@
 #include "rng.h"
 #include "tally.h"
 
+#include "exhibit_run.h"
 #include "host.h"
 
 #include <malloc.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -118,19 +118,9 @@ int main(int argc, char** argv)
             tally->heapAt[next++] = mallinfo2().uordblks;
     };
 
-    char dir[] = "/tmp/exhibit_soak_XXXXXX";
-    if (mkdtemp(dir) == nullptr)
-        return 2;
-    s.cDrive = dir;
-    std::ofstream(std::string(dir) + "/quorin.ini") << kIni;
-    static char commandLine[] = "";
     auto start = std::chrono::steady_clock::now();
-    sim::RunResult r = sim::RunProgram(s, [] {
-        return WinMain(reinterpret_cast<HINSTANCE>(0x400000), nullptr, commandLine, SW_SHOWDEFAULT);
-    });
+    sim::RunResult r = RunExhibitProgram(s, kIni);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::remove((std::string(dir) + "/quorin.ini").c_str());
-    rmdir(dir);
 
     std::vector<std::string> problems;
     if (std::string p = CheckRunResult(r); !p.empty())

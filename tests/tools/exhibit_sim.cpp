@@ -15,6 +15,7 @@
 //   seed SECONDS        what time() gave the random draw
 //   end MS exit CODE    WinMain returned CODE at MS
 //   abort MS TEXT       the run did not return (hang, crash, horizon)
+#include "exhibit_run.h"
 #include "host.h"
 #include "win32sim.h"
 
@@ -82,30 +83,11 @@ std::vector<std::string> Fields(const std::string& text)
     return out;
 }
 
-// A folder standing for c:\, removed at exit.
-struct CDrive {
-    std::string path;
-    CDrive()
-    {
-        char dir[] = "/tmp/exhibit_sim_XXXXXX";
-        if (mkdtemp(dir) == nullptr)
-            Usage("cannot make a temporary folder");
-        path = dir;
-    }
-    ~CDrive()
-    {
-        std::remove((path + "/quorin.ini").c_str());
-        std::remove(path.c_str());
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     sim::Scenario scenario;
-    CDrive drive;
-    scenario.cDrive = drive.path;
     scenario.wallClockLimitSeconds = 120;
     std::string ini;
 
@@ -149,19 +131,19 @@ int main(int argc, char** argv)
         }
     }
 
+    std::string iniText;
     if (!ini.empty()) {
         std::ifstream in(ini, std::ios::binary);
         if (!in)
             Usage("cannot read " + ini);
-        std::ofstream(drive.path + "/quorin.ini", std::ios::binary) << in.rdbuf();
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        iniText = bytes.str();
     }
     // Whatever happens, the run ends: a minute of virtual time past the close.
     scenario.horizon = scenario.closeAt + 60000;
 
-    static char commandLine[] = "";
-    sim::RunResult result = sim::RunProgram(scenario, [] {
-        return WinMain(reinterpret_cast<HINSTANCE>(0x400000), nullptr, commandLine, SW_SHOWDEFAULT);
-    });
+    sim::RunResult result = RunExhibitProgram(scenario, ini.empty() ? nullptr : iniText.c_str());
 
     std::printf("seed %lld\n", static_cast<long long>(scenario.startTime));
     for (const sim::Event& e : result.trace) {
