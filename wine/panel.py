@@ -391,9 +391,8 @@ def main():
     tmp = None
     if not ini:
         tmp = tempfile.NamedTemporaryFile("w", suffix=".ini", delete=False)
-        tmp.write("[MORSE]\r\n" + "".join("%s=%d\r\n" % kv for kv in DEFAULT_SETTINGS.items()))
         tmp.close()
-        ini = tmp.name
+        ini = rig.write_settings(tmp.name, DEFAULT_SETTINGS)
     settings = read_settings(ini)
 
     print("Preparing Wine (the first time takes about half a minute)...", flush=True)

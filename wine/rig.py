@@ -178,6 +178,13 @@ MORSE = {
 }
 
 
+def write_settings(path, values):
+    """A settings file with section MORSE holding `values`, CR LF line ends."""
+    with open(path, "w", newline="") as f:
+        f.write("[MORSE]\r\n" + "".join("%s=%d\r\n" % kv for kv in values.items()))
+    return path
+
+
 def parse_line_event(row):
     """A LineEvent from one row of the preload's log, or None for other rows."""
     m = _LINE_ROW.match(row.strip())

@@ -8,7 +8,8 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "wine"))
-from rig import MORSE  # noqa: E402
+# The rig owns the sign table and the settings writer; the tests take both from here.
+from rig import MORSE, write_settings  # noqa: E402,F401
 
 
 # ---- Morse ---------------------------------------------------------------------
@@ -117,12 +118,3 @@ class Screen:
         return (box is not None and box[0] < 0.05 * self.width and box[1] < self.top + 40
                 and box[2] < 0.7 * self.width and box[3] < 0.7 * self.height
                 and box[3] - box[1] >= min_height)
-
-
-# ---- settings ------------------------------------------------------------------
-
-def write_settings(path, values):
-    """A settings file with section MORSE holding `values`, CR LF line ends."""
-    with open(path, "w", newline="") as f:
-        f.write("[MORSE]\r\n" + "".join("%s=%d\r\n" % kv for kv in values.items()))
-    return path

@@ -79,9 +79,9 @@
 // it is visible, otherwise it is lost. A close request while a box is open
 // goes to the box, the active window, and dismisses it at once (as Alt+F4
 // does); it stays pending and is judged again when that box is gone, as if
-// the person pressed Alt+F4 until the main window closed. Inputs that come due while the thread
-// is busy (Sleep, a box) are queued then and retrieved afterwards. Only the
-// button-down messages are modelled.
+// the person pressed Alt+F4 until the main window closed. Inputs that come
+// due while the thread is busy (Sleep, a box) are queued then and retrieved
+// afterwards. Only the button-down messages are modelled.
 //
 // Sleep records the wait and moves the clock; it dispatches nothing.
 //
